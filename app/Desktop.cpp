@@ -42,8 +42,8 @@ bool readFrameExtents(Display* display, Window window, QMargins* margins)
     unsigned long count = 0;
     unsigned long remaining = 0;
     unsigned char* data = nullptr;
-    const int result = XGetWindowProperty(display, window, property, 0, 4, False, XA_CARDINAL, &type, &format,
-                                          &count, &remaining, &data);
+    const int result = XGetWindowProperty(display, window, property, 0, 4, False, XA_CARDINAL, &type, &format, &count,
+                                          &remaining, &data);
     const bool ok = result == Success && type == XA_CARDINAL && format == 32 && count == 4;
     if (ok) {
         const auto* values = reinterpret_cast<const long*>(data);
@@ -69,8 +69,7 @@ QMargins askWindowManager(QWidget* window)
     request.xclient.window = id;
     request.xclient.message_type = XInternAtom(display, "_NET_REQUEST_FRAME_EXTENTS", False);
     request.xclient.format = 32;
-    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &request);
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &request);
     XFlush(display);
     QElapsedTimer waited;
     waited.start();
@@ -86,7 +85,8 @@ QMargins askWindowManager(QWidget* window)
 
 QMargins frameExtents(QWidget* window)
 {
-    if (window->isVisible()) {
+    // Qt learns the frame when the window is mapped; isVisible() turns true already in the show event, before.
+    if (window->testAttribute(Qt::WA_Mapped)) {
         const QRect frame = window->frameGeometry();
         const QRect client = window->geometry();
         return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
@@ -101,9 +101,56 @@ QSize outerSize(QWidget* window)
     return window->size().grownBy(m);
 }
 
+namespace {
+
+// Window managers differ in where they put a window that asks for a position before it is mapped (icewm
+// shifts it by its title height). Once the frame is known, one move puts the frame where it was meant to go.
+class FrameCorrection : public QObject {
+public:
+    FrameCorrection(QWidget* window, const QPoint& topLeft)
+        : QObject(window)
+        , m_window(window)
+        , m_topLeft(topLeft)
+    {
+        setObjectName(QLatin1String(name));
+        m_waited.start();
+        startTimer(10);
+    }
+
+    static constexpr auto name = "orvaneFrameCorrection";
+
+protected:
+    void timerEvent(QTimerEvent*) override
+    {
+        const bool framed = m_window->frameGeometry() != m_window->geometry();
+        if (m_window->isVisible() && framed && m_window->frameGeometry().topLeft() != m_topLeft)
+            m_window->move(m_topLeft);
+        if (framed || m_waited.elapsed() > 2000)
+            deleteLater();
+    }
+
+private:
+    QWidget* m_window;
+    QPoint m_topLeft;
+    QElapsedTimer m_waited;
+};
+
+} // namespace
+
 void moveFrameTo(QWidget* window, const QPoint& topLeft)
 {
-    window->move(topLeft);
+    const auto pending = QLatin1String(FrameCorrection::name);
+    delete window->findChild<QObject*>(pending, Qt::FindDirectChildrenOnly);
+    if (window->isVisible() && window->frameGeometry() != window->geometry()) {
+        window->move(topLeft);
+        return;
+    }
+    // Not mapped yet: place the client inside the frame the window manager announced (setGeometry asks for
+    // static gravity, which places the client exactly), then check once the frame exists.
+    const QMargins frame = frameExtents(window);
+    window->setGeometry(QRect(topLeft + QPoint(frame.left(), frame.top()), window->size()));
+    if (!frame.isNull())
+        new FrameCorrection(window, topLeft);
 }
 
 QPoint snappedPosition(const QRect& frame, const QRect& workArea, int buffer)
