@@ -61,7 +61,10 @@ public:
 
 private:
     friend class TWindowsMediaPlayer;
-    explicit IWMPSettings(PlayerEngine* engine) : m_engine(engine) {}
+    explicit IWMPSettings(PlayerEngine* engine)
+        : m_engine(engine)
+    {
+    }
     PlayerEngine* m_engine;
 };
 
