@@ -85,13 +85,14 @@ QMargins askWindowManager(QWidget* window)
 
 QMargins frameExtents(QWidget* window)
 {
-    // Qt learns the frame when the window is mapped; isVisible() turns true already in the show event, before.
-    if (window->testAttribute(Qt::WA_Mapped)) {
-        const QRect frame = window->frameGeometry();
-        const QRect client = window->geometry();
+    // Qt learns the frame when the window is first mapped and remembers it while the window is hidden (openbox
+    // drops _NET_FRAME_EXTENTS then and does not answer a request). isVisible() turns true already in the show
+    // event, before the first map.
+    const QRect frame = window->frameGeometry();
+    const QRect client = window->geometry();
+    if (window->testAttribute(Qt::WA_Mapped) || frame != client)
         return QMargins(client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
                         frame.bottom() - client.bottom());
-    }
     return askWindowManager(window);
 }
 
@@ -122,8 +123,9 @@ public:
 protected:
     void timerEvent(QTimerEvent*) override
     {
-        const bool framed = m_window->frameGeometry() != m_window->geometry();
-        if (m_window->isVisible() && framed && m_window->frameGeometry().topLeft() != m_topLeft)
+        // Qt remembers the frame of a window shown before; only a mapped window has its frame for sure.
+        const bool framed = m_window->testAttribute(Qt::WA_Mapped) && m_window->frameGeometry() != m_window->geometry();
+        if (framed && m_window->frameGeometry().topLeft() != m_topLeft)
             m_window->move(m_topLeft);
         if (framed || m_waited.elapsed() > 2000)
             deleteLater();
@@ -141,7 +143,7 @@ void moveFrameTo(QWidget* window, const QPoint& topLeft)
 {
     const auto pending = QLatin1String(FrameCorrection::name);
     delete window->findChild<QObject*>(pending, Qt::FindDirectChildrenOnly);
-    if (window->isVisible() && window->frameGeometry() != window->geometry()) {
+    if (window->testAttribute(Qt::WA_Mapped) && window->frameGeometry() != window->geometry()) {
         window->move(topLeft);
         return;
     }
@@ -182,18 +184,25 @@ ScreenSnap::ScreenSnap(QWidget* window, int buffer)
 
 bool ScreenSnap::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_window && event->type() == QEvent::Move && m_window->isVisible()) {
+    if (watched != m_window)
+        return false;
+    if (event->type() == QEvent::Show) {
+        // The window manager settles a newly shown window with moves of its own (reparenting, our frame
+        // correction); only the user's moves after that are snapped.
+        m_shown.start();
+    } else if (event->type() == QEvent::Resize) {
+        m_lastSize = m_window->frameGeometry().size();
+    } else if (event->type() == QEvent::Move && event->spontaneous() && m_shown.isValid() &&
+               m_shown.elapsed() > settleMs && m_window->testAttribute(Qt::WA_Mapped)) {
         const QRect frame = m_window->frameGeometry();
         if (frame.size() == m_lastSize) {
             const QPoint target = snappedPosition(frame, workAreaOf(m_window), m_buffer);
             if (target != frame.topLeft())
-                moveFrameTo(m_window, target);
+                m_window->move(target);
         }
         m_lastSize = frame.size();
-    } else if (watched == m_window && event->type() == QEvent::Resize) {
-        m_lastSize = m_window->frameGeometry().size();
     }
-    return QObject::eventFilter(watched, event);
+    return false;
 }
 
 } // namespace orvane

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMargins>
 #include <QObject>
 #include <QRect>
@@ -35,9 +36,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    static constexpr int settleMs = 500;
     QWidget* m_window;
     int m_buffer;
     QSize m_lastSize;
+    QElapsedTimer m_shown;
 };
 
 } // namespace orvane
