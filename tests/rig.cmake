@@ -1,0 +1,1 @@
+orvane_add_test(tst_rig RIG SOURCES tst_rig.cpp)
