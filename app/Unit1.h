@@ -6,6 +6,8 @@
 
 class QMenu;
 class QAction;
+class QSessionManager;
+class QTimer;
 
 namespace Ui {
 class Tmain_form;
@@ -14,9 +16,10 @@ class Tmain_form;
 namespace orvane {
 
 class TWindowsMediaPlayer;
-class ScreenSnap;
+class TCoolTrayIcon;
 
-// The player window: always on top, its whole client area the video surface of the embedded player.
+// The player window: always on top, its whole client area the video surface of the embedded player. Closing or
+// minimising it hides it in the notification area; the Close command and the end of the session end the program.
 class Tmain_form : public QWidget {
     Q_OBJECT
 public:
@@ -27,19 +30,29 @@ public:
 
     TWindowsMediaPlayer* WMP;
     QMenu* pMenu;
+    TCoolTrayIcon* tIcon;
     QAction* pmClose;
     QAction* pmWebsite;
     QAction* pmControl;
+    QTimer* Timer1;
 
     void pmCloseClick();
     void pmWebsiteClick();
+    void FormCloseQuery(bool& CanClose);
     void pmControlClick();
+    void tIconDblClick();
+    void tIconMinimizeToTray();
+    void Timer1Timer();
+    // The session manager asks whether the session may end.
+    void FormQueryEndSession(QSessionManager& manager);
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     std::unique_ptr<Ui::Tmain_form> m_ui;
+    bool SessionEnding = false;
     bool m_placed = false;
 };
 
