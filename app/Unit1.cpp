@@ -1,6 +1,7 @@
 #include "app/Unit1.h"
 
 #include "app/Desktop.h"
+#include "app/Icons.h"
 #include "app/OrvaneApplication.h"
 #include "app/TrayIcon.h"
 #include "app/Website.h"
@@ -9,7 +10,6 @@
 #include "ui_Unit1.h"
 
 #include <QCloseEvent>
-#include <QIcon>
 #include <QMenu>
 #include <QSessionManager>
 #include <QShowEvent>
@@ -18,26 +18,6 @@
 namespace orvane {
 
 Tmain_form* main_form = nullptr;
-
-namespace {
-
-QIcon mainIcon()
-{
-    QIcon icon;
-    for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/main-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
-
-QIcon trayIcon()
-{
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 128})
-        icon.addFile(QStringLiteral(":/icons/tray-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
-
-} // namespace
 
 Tmain_form::Tmain_form(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint)

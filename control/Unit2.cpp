@@ -1,6 +1,7 @@
 #include "control/Unit2.h"
 
 #include "app/Desktop.h"
+#include "app/Icons.h"
 #include "app/OrvaneApplication.h"
 #include "app/Unit1.h"
 #include "control/ChannelCatalogue.h"
@@ -8,7 +9,6 @@
 #include "player/WMPLib_TLB.h"
 #include "ui_Unit2.h"
 
-#include <QIcon>
 #include <QPainter>
 
 #include <exception>
@@ -60,14 +60,6 @@ template <typename Handler> void runHandler(Handler&& handler)
         }
         rethrowNestedFailure();
     });
-}
-
-QIcon mainIcon()
-{
-    QIcon icon;
-    for (int size : {16, 32, 48})
-        icon.addFile(QStringLiteral(":/icons/main-%1.png").arg(size), QSize(size, size));
-    return icon;
 }
 
 // Play: the selected line's location, or the empty text for a line without a name; nothing without a selection.
