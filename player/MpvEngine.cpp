@@ -2,6 +2,9 @@
 
 #include "player/WMPLib_TLB.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QRegularExpression>
@@ -11,6 +14,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <utility>
 
 namespace orvane {
 
@@ -42,6 +46,24 @@ bool isNetworkLocation(const QString& location)
 {
     const qsizetype length = schemeLength(location);
     return length > 0 && location.left(length) != QLatin1String("file");
+}
+
+bool isHttpLocation(const QString& location)
+{
+    return location.startsWith(QLatin1String("http://")) || location.startsWith(QLatin1String("https://"));
+}
+
+// Names under .invalid never resolve (RFC 6761); the system's resolver would still ask its name server, so the
+// answer is given here and no lookup leaves the machine. Empty for any other location.
+QString reservedHostReason(const QString& location)
+{
+    const QUrl url(location, QUrl::TolerantMode);
+    QString host = url.host().toLower();
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    if (host != QLatin1String("invalid") && !host.endsWith(QLatin1String(".invalid")))
+        return {};
+    return QStringLiteral("Failed to resolve hostname %1: Name or service not known").arg(url.host());
 }
 
 QString capitalized(QString text)
@@ -97,7 +119,8 @@ void MpvSurface::initializeGL()
 void MpvSurface::paintGL()
 {
     if (m_render) {
-        mpv_render_context_update(m_render);
+        if (mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME)
+            ++m_framesTaken;
         renderFrame();
         return;
     }
@@ -127,6 +150,7 @@ void MpvSurface::renderUpdate()
     // for it and drops every frame while hidden.
     makeCurrent();
     if (mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME) {
+        ++m_framesTaken;
         int skip = 1;
         mpv_render_param params[] = {
             {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
@@ -170,6 +194,7 @@ std::unique_ptr<MpvEngine> MpvEngine::create()
     if (!mpv)
         return nullptr;
 
+    const QByteArray networkTimeout = QByteArray::number(networkTimeoutSeconds);
     const char* const options[][2] = {
         {"vo", "libmpv"},
         // The program reads and writes nothing of its own: no config files, scripts or terminal output.
@@ -180,15 +205,18 @@ std::unique_ptr<MpvEngine> MpvEngine::create()
         {"input-vo-keyboard", "no"},
         {"ytdl", "no"},
         {"idle", "yes"},
+        // A playlist from the network never opens a local file or a non-network location.
+        {"load-unsafe-playlists", "no"},
         {"audio-client-name", "orvane"},
         // The name of our stream in the desktop's sound mixer.
         {"title", "${?media-title:${media-title}}${!media-title:Orvane}"},
-        // Live streams: a modest cache, no unbounded back buffer, and a stalled server counts as failed soon.
+        // Live streams: a modest cache, no unbounded back buffer, and a server that goes quiet counts as
+        // failed soon (a server that accepts and never answers is reported after this long).
         {"cache", "yes"},
         {"cache-secs", "10"},
         {"demuxer-max-bytes", "8MiB"},
         {"demuxer-max-back-bytes", "1MiB"},
-        {"network-timeout", "15"},
+        {"network-timeout", networkTimeout.constData()},
         // Software decoding only: probing hardware decoders' interop costs time and prints noise.
         {"hwdec", "no"},
         {"gpu-hwdec-interop", "no"},
@@ -217,9 +245,12 @@ MpvEngine::MpvEngine(mpv_handle* mpv)
 {
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
-        if (startLoad() != hr::ok)
+        if (open() != hr::ok)
             m_state = State::Failed;
     });
+    m_openTimer.setSingleShot(true);
+    m_openTimer.setInterval(openTimeoutMs);
+    connect(&m_openTimer, &QTimer::timeout, this, &MpvEngine::openTimedOut);
 
     mpv_observe_property(m_mpv, 0, "media-title", MPV_FORMAT_STRING);
     mpv_observe_property(m_mpv, 0, "filename", MPV_FORMAT_STRING);
@@ -232,6 +263,7 @@ MpvEngine::MpvEngine(mpv_handle* mpv)
 
 MpvEngine::~MpvEngine()
 {
+    cancelFetch();
     // Returns only once no wake-up is running; queued drains die with this object.
     mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
     if (m_surface)
@@ -271,6 +303,9 @@ QString MpvEngine::normalizedLocation(const QString& location)
 
 QString MpvEngine::reasonFromLog(const QString& prefix, const QString& text)
 {
+    // libmpv's own refusal of a playlist's local or non-network entry.
+    if (prefix == QLatin1String("stream") && text.startsWith(QLatin1String("Refusing to load")))
+        return QStringLiteral("The playlist names a location that is not on the network");
     // Only the protocol and file layers say why a location can't be opened; the lines of the layers
     // above ("Failed to open ...") repeat that it failed.
     if (prefix != QLatin1String("ffmpeg") && prefix != QLatin1String("file"))
@@ -290,41 +325,69 @@ QString MpvEngine::reasonFromLog(const QString& prefix, const QString& text)
 
 HResult MpvEngine::putUrl(const QString& location)
 {
-    m_reconnectTimer.stop();
+    cancelPending();
     m_reconnectAttempt = 0;
     if (location.isEmpty()) {
         m_location.clear();
         return stopPlayback(State::NothingToPlay);
     }
     m_location = normalizedLocation(location);
+    // Only the path's extension is looked at: anything else is libmpv's to open, and looked at only if it fails.
+    m_viaPlaylist = isHttpLocation(m_location) && looksLikeAsx({}, {}, m_location);
     m_state = State::Connecting;
-    const HResult result = startLoad();
+    const HResult result = open();
     if (result != hr::ok)
         m_state = State::Failed;
     return result;
 }
 
-HResult MpvEngine::startLoad()
+HResult MpvEngine::open()
+{
+    if (m_viaPlaylist) {
+        // Nothing of the station before stays audible while its playlist is read.
+        stopPlayback(m_state);
+        resolvePlaylist(QUrl(m_location, QUrl::TolerantMode));
+        return hr::ok;
+    }
+    return startLoad(m_location);
+}
+
+HResult MpvEngine::startLoad(const QString& location)
 {
     m_loadToken = ++m_tokenCounter;
     m_firstEntry = 0;
     m_entryCount = 0;
+    m_expanded = false;
     m_started = false;
     m_logReason.clear();
     m_endError = 0;
-    const QByteArray location = m_location.toUtf8();
-    const char* command[] = {"loadfile", location.constData(), "replace", nullptr};
+    const QString reserved = reservedHostReason(location);
+    if (!reserved.isEmpty()) {
+        stopPlayback(m_state);
+        failWith(reserved);
+        return hr::ok;
+    }
+    const QByteArray bytes = location.toUtf8();
+    // How much of the stream is read to learn its codecs before playing. With the library's 5 s, MMS and RTSP
+    // stations with video started after 4 and 3 s on loopback, with 1.5 s after about 1.5 s; an MP3 stream over
+    // http, though, started 0.3 s later with it, so it is for these schemes only.
+    const bool shortAnalysis = location.startsWith(QLatin1String("mms")) || location.startsWith(QLatin1String("rtsp"));
+    const char* command[] = {"loadfile", bytes.constData(), "replace",
+                             shortAnalysis ? "demuxer-lavf-analyzeduration=1.5" : nullptr, nullptr};
     const int result = mpv_command_async(m_mpv, m_loadToken, command);
     if (result < 0) {
         m_endError = result;
         return fail(result);
     }
+    m_openTimer.start();
+    m_loadClock.start();
     return hr::ok;
 }
 
 HResult MpvEngine::stopPlayback(State state)
 {
     m_reconnectTimer.stop();
+    m_openTimer.stop();
     m_loadToken = ++m_tokenCounter; // a reply still on its way belongs to nothing now
     m_entryCount = 0;
     m_state = state;
@@ -333,10 +396,65 @@ HResult MpvEngine::stopPlayback(State state)
     return result < 0 ? fail(result) : hr::ok;
 }
 
+// Whatever the last location still had going: a retry, a fetch, a playlist walk.
+void MpvEngine::cancelPending()
+{
+    m_reconnectTimer.stop();
+    m_openTimer.stop();
+    cancelFetch();
+    m_resolver = AsxResolver();
+    m_viaPlaylist = false;
+    m_playlistPlayed = false;
+}
+
 HResult MpvEngine::close()
 {
+    cancelPending();
     m_reconnectAttempt = 0;
     return stopPlayback(State::Stopped);
+}
+
+// The current location (or playlist candidate) could not be opened.
+void MpvEngine::loadFailed()
+{
+    m_openTimer.stop();
+    m_entryCount = 0;
+    if (m_viaPlaylist && !m_resolver.done()) {
+        m_resolver.failed(failureReason());
+        advancePlaylist();
+        return;
+    }
+    if (m_state == State::Reconnecting) {
+        scheduleReconnect();
+        return;
+    }
+    // libmpv knows no ASX: what it could not make out, or failed on without saying why, gets a look of ours.
+    const bool unspecific =
+        m_endError == MPV_ERROR_UNKNOWN_FORMAT || (m_endError == MPV_ERROR_LOADING_FAILED && m_logReason.isEmpty());
+    if (m_state == State::Connecting && unspecific && !m_expanded && isHttpLocation(m_location)) {
+        startFetch(QUrl(m_location, QUrl::TolerantMode), Fetch::Peek);
+        return;
+    }
+    m_state = State::Failed;
+}
+
+void MpvEngine::openTimedOut()
+{
+    // The stop ends the entry with a reason that belongs to nothing once the token moved on.
+    m_loadToken = ++m_tokenCounter;
+    m_entryCount = 0;
+    const char* command[] = {"stop", nullptr};
+    mpv_command_async(m_mpv, 0, command);
+    m_logReason = QStringLiteral("Nothing playable arrived in %1 s").arg(openTimeoutMs / 1000);
+    m_endError = 0;
+    loadFailed();
+}
+
+void MpvEngine::failWith(const QString& reason)
+{
+    m_logReason = reason;
+    m_endError = 0;
+    loadFailed();
 }
 
 HResult MpvEngine::getStatus(QString* status)
@@ -346,7 +464,7 @@ HResult MpvEngine::getStatus(QString* status)
         *status = QStringLiteral("Ready");
         break;
     case State::Connecting:
-        *status = QStringLiteral("Connecting...");
+        *status = m_fetch == Fetch::Playlist ? QStringLiteral("Opening playlist...") : QStringLiteral("Connecting...");
         break;
     case State::Playing:
         if (m_pausedForCache)
@@ -361,6 +479,9 @@ HResult MpvEngine::getStatus(QString* status)
         break;
     case State::Stopped:
         *status = QStringLiteral("Stopped");
+        break;
+    case State::Finished:
+        *status = QStringLiteral("Finished");
         break;
     case State::NothingToPlay:
         *status = QStringLiteral("Nothing to play");
@@ -441,7 +562,7 @@ void MpvEngine::handleEvent(const mpv_event& event)
             return;
         if (event.error < 0) {
             m_endError = event.error;
-            m_state = State::Failed;
+            loadFailed();
             return;
         }
         const mpv_node& result = static_cast<const mpv_event_command*>(event.data)->result;
@@ -461,12 +582,24 @@ void MpvEngine::handleEvent(const mpv_event& event)
         m_started = true;
         m_logReason.clear();
         m_endError = 0;
+        m_sizeKnown = false;
+        m_seekable = false;
+        m_fileFormat.clear();
         return;
     case MPV_EVENT_PLAYBACK_RESTART:
         if (m_started && (m_state == State::Connecting || m_state == State::Reconnecting)) {
             m_state = State::Playing;
-            m_reconnectAttempt = 0;
+            m_openTimer.stop();
+            m_playingFor.start();
+            m_playlistPlayed = true;
+            // What the stream is decides what its end means; asked now, while this file is the one loaded.
+            for (const char* name : {"file-size", "seekable", "file-format"})
+                mpv_get_property_async(m_mpv, m_loadToken, name, MPV_FORMAT_NODE);
         }
+        return;
+    case MPV_EVENT_GET_PROPERTY_REPLY:
+        if (event.reply_userdata == m_loadToken && event.error >= 0)
+            handlePropertyChange(event);
         return;
     case MPV_EVENT_END_FILE:
         handleEndFile(event);
@@ -476,29 +609,49 @@ void MpvEngine::handleEvent(const mpv_event& event)
         const auto* message = static_cast<const mpv_event_log_message*>(event.data);
         const QString reason = reasonFromLog(QString::fromUtf8(message->prefix), QString::fromUtf8(message->text));
         // Lines may come after the end of the file they explain, so a failed state still takes them.
-        const bool explainsCurrent =
-            m_state != State::Ready && m_state != State::Stopped && m_state != State::NothingToPlay;
+        const bool explainsCurrent = m_state != State::Ready && m_state != State::Stopped &&
+                                     m_state != State::NothingToPlay && m_fetch == Fetch::None;
         if (!reason.isEmpty() && explainsCurrent)
             m_logReason = reason;
         return;
     }
-    case MPV_EVENT_PROPERTY_CHANGE: {
-        const auto* property = static_cast<const mpv_event_property*>(event.data);
-        const char* name = property->name;
-        const bool has = property->format != MPV_FORMAT_NONE && property->data;
-        if (std::strcmp(name, "media-title") == 0)
-            m_mediaTitle = has ? QString::fromUtf8(*static_cast<char**>(property->data)) : QString();
-        else if (std::strcmp(name, "filename") == 0)
-            m_fileName = has ? QString::fromUtf8(*static_cast<char**>(property->data)) : QString();
-        else if (std::strcmp(name, "paused-for-cache") == 0)
-            m_pausedForCache = has && *static_cast<int*>(property->data);
-        else if (std::strcmp(name, "cache-buffering-state") == 0)
-            m_bufferingPercent = has ? int(*static_cast<int64_t*>(property->data)) : 0;
+    case MPV_EVENT_PROPERTY_CHANGE:
+        handlePropertyChange(event);
         return;
-    }
     default:
         return;
     }
+}
+
+void MpvEngine::handlePropertyChange(const mpv_event& event)
+{
+    const auto* property = static_cast<const mpv_event_property*>(event.data);
+    const char* name = property->name;
+    const bool has = property->format != MPV_FORMAT_NONE && property->data;
+    if (std::strcmp(name, "media-title") == 0) {
+        m_mediaTitle = has ? QString::fromUtf8(*static_cast<char**>(property->data)) : QString();
+    } else if (std::strcmp(name, "filename") == 0) {
+        m_fileName = has ? QString::fromUtf8(*static_cast<char**>(property->data)) : QString();
+    } else if (std::strcmp(name, "paused-for-cache") == 0) {
+        m_pausedForCache = has && *static_cast<int*>(property->data);
+    } else if (std::strcmp(name, "cache-buffering-state") == 0) {
+        m_bufferingPercent = has ? int(*static_cast<int64_t*>(property->data)) : 0;
+    } else if (has && property->format == MPV_FORMAT_NODE) {
+        const auto* node = static_cast<const mpv_node*>(property->data);
+        if (std::strcmp(name, "file-size") == 0)
+            m_sizeKnown = node->format == MPV_FORMAT_INT64 && node->u.int64 > 0;
+        else if (std::strcmp(name, "seekable") == 0)
+            m_seekable = node->format == MPV_FORMAT_FLAG && node->u.flag;
+        else if (std::strcmp(name, "file-format") == 0 && node->format == MPV_FORMAT_STRING)
+            m_fileFormat = QString::fromUtf8(node->u.string);
+    }
+}
+
+// A finite file has a size (a live stream's has none). HLS is the exception: its size is the index's, and a
+// live one is the one that can't be sought.
+bool MpvEngine::playedStreamIsFinite() const
+{
+    return m_fileFormat == QLatin1String("hls") ? m_seekable : m_sizeKnown;
 }
 
 void MpvEngine::handleEndFile(const mpv_event& event)
@@ -512,6 +665,7 @@ void MpvEngine::handleEndFile(const mpv_event& event)
         if (end->playlist_insert_num_entries > 0) {
             m_firstEntry = end->playlist_insert_id;
             m_entryCount = end->playlist_insert_num_entries;
+            m_expanded = true;
         }
         return;
     case MPV_END_FILE_REASON_EOF:
@@ -525,21 +679,42 @@ void MpvEngine::handleEndFile(const mpv_event& event)
     // libmpv goes on to the next entry of a playlist by itself.
     if (end->playlist_entry_id < m_firstEntry + m_entryCount - 1)
         return;
+    m_entryCount = 0;
+    m_openTimer.stop();
 
-    const bool livePlayedOrRetrying =
-        isNetworkLocation(m_location) && (m_state == State::Playing || m_state == State::Reconnecting);
-    if (livePlayedOrRetrying) {
-        scheduleReconnect();
+    if (m_state != State::Playing) {
+        // libmpv words no reason for a server that accepted and then never answered.
+        const bool timedOut = m_loadClock.isValid() && m_loadClock.elapsed() >= (networkTimeoutSeconds - 1) * 1000;
+        if (m_endError == MPV_ERROR_LOADING_FAILED && m_logReason.isEmpty() && timedOut)
+            m_logReason = QStringLiteral("The server did not answer");
+        loadFailed();
         return;
     }
-    m_entryCount = 0;
-    m_state = m_state == State::Playing && end->reason == MPV_END_FILE_REASON_EOF ? State::Stopped : State::Failed;
+    // A finite file that played to its end is done; the playlist it came from may hold more.
+    if (end->reason == MPV_END_FILE_REASON_EOF && playedStreamIsFinite()) {
+        if (m_viaPlaylist && !m_resolver.done()) {
+            m_state = State::Connecting;
+            advancePlaylist();
+        } else {
+            m_state = State::Finished;
+        }
+        return;
+    }
+    if (!isNetworkLocation(m_location)) {
+        m_state = end->reason == MPV_END_FILE_REASON_EOF ? State::Finished : State::Failed;
+        return;
+    }
+    // A live stream ended though it never should. One that had played a good while before counts as recovered.
+    if (m_playingFor.isValid() && m_playingFor.elapsed() >= stablePlayMs)
+        m_reconnectAttempt = 0;
+    scheduleReconnect();
 }
 
-// A live stream ended though it never should: try again a few times, waiting longer each time.
+// Try again a few times, waiting longer each time.
 void MpvEngine::scheduleReconnect()
 {
     m_entryCount = 0;
+    m_openTimer.stop();
     if (m_reconnectAttempt >= reconnectAttempts) {
         m_state = State::Lost;
         return;
@@ -547,6 +722,166 @@ void MpvEngine::scheduleReconnect()
     ++m_reconnectAttempt;
     m_state = State::Reconnecting;
     m_reconnectTimer.start(1000 << (m_reconnectAttempt - 1));
+}
+
+QNetworkAccessManager* MpvEngine::network()
+{
+    if (!m_network) {
+        m_network = new QNetworkAccessManager(this);
+        m_network->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    }
+    return m_network;
+}
+
+void MpvEngine::startFetch(const QUrl& url, Fetch purpose)
+{
+    cancelFetch();
+    const QString reserved = reservedHostReason(url.toString());
+    if (!reserved.isEmpty()) {
+        if (purpose == Fetch::Playlist) {
+            m_resolver.failed(reserved);
+            advancePlaylist();
+        } else {
+            m_logReason = reserved;
+            m_state = State::Failed;
+        }
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setMaximumRedirectsAllowed(10);
+    request.setTransferTimeout(fetchTimeoutMs);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Orvane"));
+    m_fetch = purpose;
+    m_body.clear();
+    m_reply = network()->get(request);
+    connect(m_reply, &QNetworkReply::readyRead, this, &MpvEngine::fetchProgress);
+    connect(m_reply, &QNetworkReply::finished, this, &MpvEngine::fetchFinished);
+}
+
+void MpvEngine::cancelFetch()
+{
+    m_fetch = Fetch::None;
+    m_body.clear();
+    if (!m_reply)
+        return;
+    QNetworkReply* reply = std::exchange(m_reply, nullptr);
+    disconnect(reply, nullptr, this, nullptr);
+    if (!reply->isFinished())
+        reply->abort();
+    reply->deleteLater();
+}
+
+// Only so much is read: a look at the head of an unknown answer, a playlist up to one byte past its cap.
+void MpvEngine::fetchProgress()
+{
+    const qsizetype wanted = (m_fetch == Fetch::Peek ? peekBytes : kAsxMaxBodySize + 1) - m_body.size();
+    if (wanted > 0)
+        m_body += m_reply->read(wanted);
+    if (m_body.size() >= (m_fetch == Fetch::Peek ? peekBytes : kAsxMaxBodySize + 1))
+        fetchFinished();
+}
+
+void MpvEngine::fetchFinished()
+{
+    if (!m_reply)
+        return;
+    if (m_reply->isFinished() && m_reply->error() == QNetworkReply::NoError)
+        m_body += m_reply->read(qMax<qsizetype>(0, kAsxMaxBodySize + 1 - m_body.size()));
+    const bool failed = m_reply->isFinished() && m_reply->error() != QNetworkReply::NoError;
+    const QString reason = failed ? fetchError() : QString();
+    const QString type = m_reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    const QUrl url = m_reply->request().url();
+    const QByteArray body = m_body;
+    const Fetch purpose = m_fetch;
+    cancelFetch();
+
+    if (purpose == Fetch::Playlist) {
+        if (failed)
+            m_resolver.failed(reason);
+        else
+            m_resolver.feed(body, type);
+        advancePlaylist();
+        return;
+    }
+    // A look at what libmpv could not make out.
+    if (failed) {
+        m_logReason = reason;
+        m_state = State::Failed;
+        return;
+    }
+    if (!looksLikeAsx(body.left(peekBytes), type, m_location)) {
+        if (type.startsWith(QLatin1String("text/html"), Qt::CaseInsensitive))
+            m_logReason = QStringLiteral("The server sent a web page, not a stream");
+        m_state = State::Failed;
+        return;
+    }
+    m_viaPlaylist = true;
+    if (body.size() < peekBytes) {
+        m_resolver.start(url, body, type);
+        advancePlaylist();
+    } else {
+        // The head was enough to tell; the whole playlist is fetched anew.
+        resolvePlaylist(url);
+    }
+}
+
+QString MpvEngine::fetchError() const
+{
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        const QString phrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return QStringLiteral("HTTP error %1 %2").arg(status).arg(phrase).trimmed();
+    }
+    switch (m_reply->error()) {
+    case QNetworkReply::TooManyRedirectsError:
+        return QStringLiteral("Too many redirects");
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("Connection refused");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("Unknown host");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("The server did not answer");
+    default:
+        return m_reply->errorString();
+    }
+}
+
+void MpvEngine::resolvePlaylist(const QUrl& playlist)
+{
+    m_resolver.start(playlist);
+    advancePlaylist();
+}
+
+// One step of the walk: fetch the next playlist, or open the next media location.
+void MpvEngine::advancePlaylist()
+{
+    const AsxResolver::Candidate candidate = m_resolver.next();
+    switch (candidate.kind) {
+    case AsxResolver::Kind::Playlist:
+        startFetch(candidate.url, Fetch::Playlist);
+        return;
+    case AsxResolver::Kind::Media:
+        startLoad(candidate.location());
+        return;
+    case AsxResolver::Kind::None:
+        playlistExhausted();
+        return;
+    }
+}
+
+void MpvEngine::playlistExhausted()
+{
+    if (m_resolver.lastError().isEmpty() && m_playlistPlayed) {
+        m_state = State::Finished;
+        return;
+    }
+    m_logReason = m_resolver.lastError();
+    m_endError = 0;
+    if (m_state == State::Reconnecting)
+        scheduleReconnect();
+    else
+        m_state = State::Failed;
 }
 
 } // namespace orvane

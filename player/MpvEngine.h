@@ -1,11 +1,14 @@
 #pragma once
 
+#include "player/AsxPlaylist.h"
 #include "player/PlayerEngine.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QOpenGLWidget>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 
 #include <atomic>
 #include <memory>
@@ -13,6 +16,9 @@
 struct mpv_handle;
 struct mpv_render_context;
 struct mpv_event;
+
+class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace orvane {
 
@@ -26,6 +32,8 @@ public:
 
     // Frees the render context (it must go before the mpv core) and renders nothing from then on.
     void detach();
+    // Video frames libmpv handed over so far, drawn or (while hidden) skipped.
+    quint64 framesTaken() const { return m_framesTaken; }
 
 protected:
     void initializeGL() override;
@@ -40,10 +48,15 @@ private:
     mpv_handle* m_mpv;
     mpv_render_context* m_render = nullptr;
     std::atomic_bool m_updateQueued = false;
+    quint64 m_framesTaken = 0;
 };
 
 // The player engine over libmpv. Every call returns at once: loads and stops are asynchronous commands, and
 // what happens to a stream arrives as events, drained on the GUI thread, that set the state read by getStatus().
+//
+// ASX playlists, which libmpv does not read, are resolved here: a location whose path ends in .asx (.wax, .wvx) is
+// fetched first; any other location goes to libmpv at once, so a plain stream loses no time, and only when libmpv
+// can't recognise what an http server sent is the head of it fetched (bounded) to see whether it is an ASX.
 class MpvEngine : public QObject, public PlayerEngine {
     Q_OBJECT
 public:
@@ -67,19 +80,50 @@ public:
     static QString reasonFromLog(const QString& prefix, const QString& text);
 
     static constexpr int reconnectAttempts = 5;
+    // A server that goes quiet this long, while connecting or playing, has failed.
+    static constexpr int networkTimeoutSeconds = 10;
+    // A stream that played this long before it dropped counts as recovered: its reconnects start over.
+    static constexpr int stablePlayMs = 30000;
+    // Longest wait from opening a location to its first played frame. libmpv reads a stream of garbage for as
+    // long as its probing wants, which at a slow server's rate is minutes.
+    static constexpr int openTimeoutMs = 20000;
+    // How much of an unrecognised answer is read to tell an ASX, and how long a fetch may go without data.
+    static constexpr int peekBytes = 4096;
+    static constexpr int fetchTimeoutMs = 10000;
 
 private:
-    enum class State { Ready, Connecting, Playing, Reconnecting, Stopped, NothingToPlay, Failed, Lost };
+    enum class State { Ready, Connecting, Playing, Reconnecting, Stopped, Finished, NothingToPlay, Failed, Lost };
+    enum class Fetch { None, Peek, Playlist };
 
     explicit MpvEngine(mpv_handle* mpv);
     static void onWakeup(void* engine);
     void drainEvents();
     void handleEvent(const mpv_event& event);
     void handleEndFile(const mpv_event& event);
+    void handlePropertyChange(const mpv_event& event);
     bool isOurs(qint64 entryId) const;
-    HResult startLoad();
+
+    // Opens m_location: through the ASX resolver when it is a playlist, else straight in libmpv.
+    HResult open();
+    HResult startLoad(const QString& location);
     HResult stopPlayback(State state);
+    void cancelPending();
+    void loadFailed();
+    void openTimedOut();
     void scheduleReconnect();
+    void failWith(const QString& reason);
+    bool playedStreamIsFinite() const;
+
+    QNetworkAccessManager* network();
+    void startFetch(const QUrl& url, Fetch purpose);
+    void cancelFetch();
+    void fetchProgress();
+    void fetchFinished();
+    QString fetchError() const;
+    void resolvePlaylist(const QUrl& playlist);
+    void advancePlaylist();
+    void playlistExhausted();
+
     QString failureReason() const;
     HResult fail(int mpvError);
 
@@ -98,17 +142,35 @@ private:
     bool m_started = false;
     qint64 m_firstEntry = 0;
     int m_entryCount = 0;
+    bool m_expanded = false;
 
     QString m_mediaTitle;
     QString m_fileName;
     bool m_pausedForCache = false;
     int m_bufferingPercent = 0;
+    // What the current file showed of itself: whether its end is the end of a finite file or a drop.
+    bool m_sizeKnown = false;
+    bool m_seekable = false;
+    QString m_fileFormat;
 
     QString m_logReason;
     int m_endError = 0;
 
     int m_reconnectAttempt = 0;
     QTimer m_reconnectTimer;
+    QTimer m_openTimer;
+    QElapsedTimer m_loadClock;
+    QElapsedTimer m_playingFor;
+
+    // ASX: the location is one (found by extension or by a look at it), and the walk through it.
+    bool m_viaPlaylist = false;
+    bool m_playlistPlayed = false;
+    AsxResolver m_resolver;
+
+    QNetworkAccessManager* m_network = nullptr;
+    QNetworkReply* m_reply = nullptr;
+    Fetch m_fetch = Fetch::None;
+    QByteArray m_body;
 };
 
 } // namespace orvane
