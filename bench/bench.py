@@ -364,6 +364,7 @@ class Bench:
     def mpv_command(self, url, *options):
         return ["mpv", "--no-config", "--ytdl=no", "--no-terminal"] + list(options) + [url]
 
+    # Without a video output module in the VLC here, cvlc plays sound only.
     def cvlc_command(self, url):
         env = ["env", "HOME=" + self.nobody_home, "PULSE_SERVER=" + self.nobody_pulse]
         return ["runuser", "-u", "nobody", "--"] + env + ["cvlc", "--quiet", "--no-video", "--play-and-exit", url]

@@ -1,7 +1,8 @@
 // The program's windows and player as the program builds them, driven over stdin for the benchmark.
 //
 // Commands (one a line) and replies:
-//   load URL           -> "put NS" (CLOCK_MONOTONIC, taken just before the URL is put), or "error TEXT"
+//   load URL           -> "put NS" (CLOCK_MONOTONIC, taken just before the URL is put), then "error TEXT" if the
+//                         player refuses it
 //   stop               -> "ok"
 //   status             -> "status TEXT"
 //   tray               -> hides the main window in the tray, as closing it does; "ok"

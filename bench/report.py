@@ -224,6 +224,10 @@ def write(args, bench, results):
         add("- mms: `cvlc` was given the `mmsh://` spelling; Debian's VLC does not open MMS over HTTP from `mms://`.")
     if "rtsp" in kinds:
         add("- rtsp: Debian's VLC is built without live555 and opens no rtsp:// stream.")
+    if "HLS" in kinds:
+        add("- HLS: the VLC here has no video output module (only `vlc-plugin-base` is installed), so `cvlc` runs "
+            "with `--no-video` and starts its sound without waiting for the first picture, which every other "
+            "player here does.")
     add("")
     add("![Time to first sound](ttfs.png)")
     add("")

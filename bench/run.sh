@@ -28,6 +28,7 @@ ninja -C "$build" -j "${ORVANE_JOBS:-2}" orvane orvane_bench_driver orvane_bench
     orvane_bench_listen orvane_bench_xwatch orvane_bench_chart orvane_bench_minimal_linked orvane_bench_minimal_gl \
     orvane_bench_minimal_mpv
 
+export PYTHONDONTWRITEBYTECODE=1
 echo "bench: running (load average now: $(cut -d' ' -f1-3 /proc/loadavg))" >&2
 exec "$root/tests/rig/rig.sh" --timeout 1800 -- /usr/bin/python3 "$root/bench/bench.py" --build "$build" \
     --out "$root/bench" --cache "$build/bench-media" "${quick[@]}"
