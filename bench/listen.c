@@ -47,11 +47,11 @@ static double toneShare(const int16_t* samples, int count, double hz, double ene
 int main(int argc, char** argv)
 {
     const char* source = argc > 1 ? argv[1] : getenv("ORVANE_SINK_MONITOR");
-    const pa_sample_spec spec = {PA_SAMPLE_S16LE, rate, 1};
+    const pa_sample_spec format = {PA_SAMPLE_S16LE, rate, 1};
     const pa_buffer_attr attr = {(uint32_t)-1, (uint32_t)-1, (uint32_t)-1, (uint32_t)-1, hop * sizeof(int16_t)};
     int error = 0;
     pa_simple* pulse =
-        pa_simple_new(NULL, "orvane-bench", PA_STREAM_RECORD, source, "listen", &spec, NULL, &attr, &error);
+        pa_simple_new(NULL, "orvane-bench", PA_STREAM_RECORD, source, "listen", &format, NULL, &attr, &error);
     if (!pulse) {
         fprintf(stderr, "listen: %s\n", pa_strerror(error));
         return 1;
