@@ -30,18 +30,22 @@ bool OrvaneApplication::notify(QObject* receiver, QEvent* event)
     return true;
 }
 
-void OrvaneApplication::reportCurrentException()
+QString OrvaneApplication::currentExceptionText()
 {
-    QString text;
     try {
         throw;
     } catch (const PlayerError& e) {
-        text = e.text();
+        return e.text();
     } catch (const std::exception& e) {
-        text = QString::fromUtf8(e.what());
+        return QString::fromUtf8(e.what());
     } catch (...) {
-        text = QStringLiteral("Unknown error");
+        return QStringLiteral("Unknown error");
     }
+}
+
+void OrvaneApplication::reportCurrentException()
+{
+    const QString text = currentExceptionText();
     if (auto* app = instance())
         app->showException(text);
 }

@@ -36,6 +36,8 @@ public:
         }
     }
     static void reportCurrentException();
+    // The text of the exception being handled; call only inside a catch block.
+    static QString currentExceptionText();
 
 private:
     QString m_title;

@@ -22,7 +22,6 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <clocale>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -148,7 +147,6 @@ int main(int argc, char** argv)
     // As the program starts (app/Startup.cpp), minus the error box.
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
     OrvaneApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
     app.setTitle(QStringLiteral("Orvane 2.0"));
     auto mainWindow = std::make_unique<Tmain_form>();
     main_form = mainWindow.get();

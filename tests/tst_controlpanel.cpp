@@ -26,7 +26,6 @@
 
 #include <X11/Xlib.h>
 
-#include <clocale>
 #include <memory>
 
 using namespace orvane;
@@ -538,7 +537,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
     OrvaneApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
     app.setTitle(QStringLiteral("Orvane 2.0"));
     TestControlPanel test;
     return QTest::qExec(&test, argc, argv);

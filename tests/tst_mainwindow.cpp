@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <clocale>
 
 using namespace orvane;
 
@@ -166,7 +165,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication::setAttribute(Qt::AA_DisableShaderDiskCache);
     OrvaneApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
     app.setTitle(QStringLiteral("Orvane 2.0"));
     FaultEngine::install();
     Tmain_form mainWindow;

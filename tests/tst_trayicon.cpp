@@ -14,7 +14,6 @@
 #include <QtTest>
 
 #include <algorithm>
-#include <clocale>
 #include <memory>
 
 using namespace orvane;
@@ -224,7 +223,6 @@ void TestTrayIcon::hiddenInTrayKeepsPlaying()
 int main(int argc, char** argv)
 {
     OrvaneApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
     app.setTitle(QStringLiteral("Orvane 2.0"));
     TestTrayIcon test;
     return QTest::qExec(&test, argc, argv);
