@@ -1,16 +1,14 @@
 #include "player/MpvEngine.h"
 
+#include "player/MpvLibrary.h"
 #include "player/WMPLib_TLB.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QOpenGLContext>
-#include <QOpenGLFunctions>
+#include <QPainter>
 #include <QRegularExpression>
-
-#include <mpv/client.h>
-#include <mpv/render_gl.h>
+#include <QThread>
 
 #include <clocale>
 #include <cstring>
@@ -19,12 +17,6 @@
 namespace orvane {
 
 namespace {
-
-void* glProcAddress(void*, const char* name)
-{
-    QOpenGLContext* context = QOpenGLContext::currentContext();
-    return context ? reinterpret_cast<void*>(context->getProcAddress(name)) : nullptr;
-}
 
 // Scheme per RFC 3986: a letter, then letters, digits, "+", "-" or ".".
 qsizetype schemeLength(const QString& location)
@@ -75,128 +67,113 @@ QString capitalized(QString text)
 
 } // namespace
 
-MpvSurface::MpvSurface(mpv_handle* mpv, QWidget* parent)
-    : QOpenGLWidget(parent)
-    , m_mpv(mpv)
+MpvVideoArea::MpvVideoArea(QWidget* parent)
+    : QWidget(parent)
 {
+    // libmpv needs a window of its own to put its video window in.
+    setAttribute(Qt::WA_NativeWindow);
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-MpvSurface::~MpvSurface()
+void MpvVideoArea::paintEvent(QPaintEvent*)
 {
-    releaseRenderContext();
-    // The base class destroys the context; by then this part of the object is gone.
-    if (context())
-        disconnect(context(), nullptr, this, nullptr);
-}
-
-void MpvSurface::detach()
-{
-    releaseRenderContext();
-    m_mpv = nullptr;
-}
-
-void MpvSurface::initializeGL()
-{
-    if (!m_mpv || m_render)
-        return;
-    // The context goes when the widget moves to another window; the render context must go with it.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MpvSurface::releaseRenderContext,
-            Qt::UniqueConnection);
-    mpv_opengl_init_params glParams{glProcAddress, nullptr};
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_API_TYPE, const_cast<char*>(MPV_RENDER_API_TYPE_OPENGL)},
-        {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glParams},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    // Without a render context libmpv plays sound only; that is all we can offer then.
-    if (mpv_render_context_create(&m_render, m_mpv, params) < 0) {
-        m_render = nullptr;
-        return;
-    }
-    mpv_render_context_set_update_callback(m_render, &MpvSurface::onRenderUpdate, this);
-}
-
-void MpvSurface::paintGL()
-{
-    if (m_render) {
-        if (mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME)
-            ++m_framesTaken;
-        renderFrame();
-        return;
-    }
-    QOpenGLFunctions* gl = context()->functions();
-    gl->glClearColor(0, 0, 0, 1);
-    gl->glClear(GL_COLOR_BUFFER_BIT);
-}
-
-// Called on a libmpv thread, where no libmpv call is allowed: hand over to the GUI thread, once per batch.
-void MpvSurface::onRenderUpdate(void* surface)
-{
-    auto* self = static_cast<MpvSurface*>(surface);
-    if (!self->m_updateQueued.exchange(true))
-        QMetaObject::invokeMethod(self, &MpvSurface::renderUpdate, Qt::QueuedConnection);
-}
-
-void MpvSurface::renderUpdate()
-{
-    m_updateQueued = false;
-    if (!m_render)
-        return;
-    if (isVisible() && !window()->isMinimized()) {
-        update();
-        return;
-    }
-    // Hidden: nothing will paint. Take each frame in time without drawing it, or libmpv's video output waits
-    // for it and drops every frame while hidden.
-    makeCurrent();
-    if (mpv_render_context_update(m_render) & MPV_RENDER_UPDATE_FRAME) {
-        ++m_framesTaken;
-        int skip = 1;
-        mpv_render_param params[] = {
-            {MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
-            {MPV_RENDER_PARAM_INVALID, nullptr},
-        };
-        mpv_render_context_render(m_render, params);
-    }
-    doneCurrent();
-}
-
-void MpvSurface::renderFrame()
-{
-    const qreal ratio = devicePixelRatioF();
-    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()), qRound(width() * ratio), qRound(height() * ratio),
-                       0};
-    int flipY = 1;
-    mpv_render_param params[] = {
-        {MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
-        {MPV_RENDER_PARAM_FLIP_Y, &flipY},
-        {MPV_RENDER_PARAM_INVALID, nullptr},
-    };
-    mpv_render_context_render(m_render, params);
-}
-
-void MpvSurface::releaseRenderContext()
-{
-    if (!m_render)
-        return;
-    mpv_render_context_set_update_callback(m_render, nullptr, nullptr);
-    makeCurrent();
-    mpv_render_context_free(m_render);
-    m_render = nullptr;
-    doneCurrent();
+    QPainter(this).fillRect(rect(), Qt::black);
+    if (!std::exchange(m_painted, true))
+        emit firstPainted();
 }
 
 std::unique_ptr<MpvEngine> MpvEngine::create()
 {
+    std::unique_ptr<MpvEngine> engine(new MpvEngine);
+    engine->m_reconnectTimer.setSingleShot(true);
+    connect(&engine->m_reconnectTimer, &QTimer::timeout, engine.get(), [self = engine.get()] {
+        if (self->open() != hr::ok)
+            self->m_state = State::Failed;
+    });
+    engine->m_openTimer.setSingleShot(true);
+    engine->m_openTimer.setInterval(openTimeoutMs);
+    connect(&engine->m_openTimer, &QTimer::timeout, engine.get(), &MpvEngine::openTimedOut);
+    return engine;
+}
+
+MpvEngine::~MpvEngine()
+{
+    cancelFetch();
+    if (m_loader) {
+        m_loader->wait();
+        adoptCore();
+        delete m_loader;
+    }
+    if (!m_mpv)
+        return;
+    // Returns only once no wake-up is running; queued drains die with this object.
+    m_api->set_wakeup_callback(m_mpv, nullptr, nullptr);
+    // Before the video area's window goes: libmpv's own video window lives inside it.
+    m_api->terminate_destroy(m_mpv);
+}
+
+QWidget* MpvEngine::createSurface(QWidget* parent)
+{
+    m_area = new MpvVideoArea(parent);
+    connect(m_area, &MpvVideoArea::firstPainted, this, &MpvEngine::preload, Qt::QueuedConnection);
+    return m_area;
+}
+
+MpvEngine::CoreSettings MpvEngine::coreSettings() const
+{
     // libmpv refuses to start under any other numeric locale.
     std::setlocale(LC_NUMERIC, "C");
-    mpv_handle* mpv = mpv_create();
-    if (!mpv)
-        return nullptr;
+    return {m_area ? QByteArray::number(quint64(m_area->winId())) : QByteArray(), double(m_volume), m_mute, m_pause};
+}
+
+void MpvEngine::preload()
+{
+    if (m_mpv || m_loader || !m_startError.isEmpty())
+        return;
+    // Opening libmpv and starting its core take a while: the window stays responsive meanwhile.
+    m_loader = QThread::create([this, settings = coreSettings()] { m_loaded = openCore(settings); });
+    connect(m_loader, &QThread::finished, this, &MpvEngine::adoptCore);
+    m_loader->start(QThread::LowPriority);
+}
+
+bool MpvEngine::startCore()
+{
+    if (!m_mpv && m_startError.isEmpty()) {
+        if (m_loader)
+            m_loader->wait();
+        else
+            m_loaded = openCore(coreSettings());
+        adoptCore();
+    }
+    return m_mpv;
+}
+
+// Any thread: opens libmpv and starts a core with the given settings.
+MpvEngine::LoadedCore MpvEngine::openCore(const CoreSettings& settings)
+{
+    LoadedCore loaded;
+    loaded.api = MpvLibrary::load(&loaded.error);
+    const MpvApi* api = loaded.api;
+    if (!api)
+        return loaded;
+    mpv_handle* mpv = api->create();
+    if (!mpv) {
+        loaded.error = QStringLiteral("libmpv could not be started");
+        return loaded;
+    }
 
     const QByteArray networkTimeout = QByteArray::number(networkTimeoutSeconds);
+    const bool hasWindow = !settings.window.isEmpty();
     const char* const options[][2] = {
-        {"vo", "libmpv"},
+        // Video goes into the area's window. Without one there is nowhere to show it, and none is decoded.
+        {"vo", "gpu"},
+        // Software OpenGL (a desktop without a GPU driver) still shows the picture.
+        {"gpu-sw", "yes"},
+        {"wid", hasWindow ? settings.window.constData() : nullptr},
+        {"vid", hasWindow ? nullptr : "no"},
+        // The mouse belongs to the program: libmpv's window takes no clicks and keeps the pointer as it is.
+        {"input-cursor", "no"},
+        {"cursor-autohide", "no"},
         // The program reads and writes nothing of its own: no config files, scripts or terminal output.
         {"config", "no"},
         {"load-scripts", "no"},
@@ -220,76 +197,58 @@ std::unique_ptr<MpvEngine> MpvEngine::create()
         // Software decoding only: probing hardware decoders' interop costs time and prints noise.
         {"hwdec", "no"},
         {"gpu-hwdec-interop", "no"},
-        // Frames are drawn on the GUI thread: never wait there for a frame's display time.
-        {"video-timing-offset", "0"},
     };
+    bool configured = true;
     for (const auto& option : options) {
-        if (mpv_set_option_string(mpv, option[0], option[1]) < 0) {
-            mpv_terminate_destroy(mpv);
-            return nullptr;
-        }
+        if (option[1] && api->set_option_string(mpv, option[0], option[1]) < 0)
+            configured = false;
     }
     // Built-in scripts that exist only where libmpv has Lua; there is nothing to turn off otherwise.
     for (const char* option : {"osc", "load-stats-overlay", "load-osd-console", "load-auto-profiles"})
-        mpv_set_option_string(mpv, option, "no");
-
-    if (mpv_initialize(mpv) < 0) {
-        mpv_terminate_destroy(mpv);
-        return nullptr;
+        api->set_option_string(mpv, option, "no");
+    // The saved state. uiMode needs nothing: this player never shows controls of its own.
+    double volume = settings.volume;
+    int mute = settings.mute;
+    int pause = settings.pause;
+    configured = configured && api->set_option(mpv, "volume", MPV_FORMAT_DOUBLE, &volume) >= 0 &&
+                 api->set_option(mpv, "mute", MPV_FORMAT_FLAG, &mute) >= 0 &&
+                 api->set_option(mpv, "pause", MPV_FORMAT_FLAG, &pause) >= 0;
+    if (!configured || api->initialize(mpv) < 0) {
+        api->terminate_destroy(mpv);
+        loaded.error = QStringLiteral("libmpv could not be started");
+        return loaded;
     }
-    return std::unique_ptr<MpvEngine>(new MpvEngine(mpv));
+    loaded.core = mpv;
+    return loaded;
 }
 
-MpvEngine::MpvEngine(mpv_handle* mpv)
-    : m_mpv(mpv)
+// On this thread, once: takes over the core openCore() started, or keeps the reason it failed.
+void MpvEngine::adoptCore()
 {
-    m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] {
-        if (open() != hr::ok)
-            m_state = State::Failed;
-    });
-    m_openTimer.setSingleShot(true);
-    m_openTimer.setInterval(openTimeoutMs);
-    connect(&m_openTimer, &QTimer::timeout, this, &MpvEngine::openTimedOut);
-
-    mpv_observe_property(m_mpv, 0, "media-title", MPV_FORMAT_STRING);
-    mpv_observe_property(m_mpv, 0, "filename", MPV_FORMAT_STRING);
-    mpv_observe_property(m_mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
-    mpv_observe_property(m_mpv, 0, "cache-buffering-state", MPV_FORMAT_INT64);
+    if (m_mpv || !m_startError.isEmpty() || (!m_loaded.core && m_loaded.error.isEmpty()))
+        return;
+    if (!m_loaded.core) {
+        m_startError = m_loaded.error;
+        return;
+    }
+    m_api = m_loaded.api;
+    m_mpv = std::exchange(m_loaded.core, nullptr);
+    m_api->observe_property(m_mpv, 0, "media-title", MPV_FORMAT_STRING);
+    m_api->observe_property(m_mpv, 0, "filename", MPV_FORMAT_STRING);
+    m_api->observe_property(m_mpv, 0, "paused-for-cache", MPV_FORMAT_FLAG);
+    m_api->observe_property(m_mpv, 0, "cache-buffering-state", MPV_FORMAT_INT64);
     // The detailed reason for a failure is only in the log.
-    mpv_request_log_messages(m_mpv, "warn");
-    mpv_set_wakeup_callback(m_mpv, &MpvEngine::onWakeup, this);
-}
-
-MpvEngine::~MpvEngine()
-{
-    cancelFetch();
-    // Returns only once no wake-up is running; queued drains die with this object.
-    mpv_set_wakeup_callback(m_mpv, nullptr, nullptr);
-    if (m_surface)
-        m_surface->detach();
-    mpv_terminate_destroy(m_mpv);
-}
-
-QWidget* MpvEngine::createSurface(QWidget* parent)
-{
-    m_surface = new MpvSurface(m_mpv, parent);
-    return m_surface;
+    m_api->request_log_messages(m_mpv, "warn");
+    m_api->set_wakeup_callback(m_mpv, &MpvEngine::onWakeup, this);
+    // The volume may have been set while the core was starting.
+    putVolume(m_volume);
 }
 
 HResult MpvEngine::applyState(const PersistedState& state)
 {
     m_volume = qBound(0, state.volume(), 100);
-    double volume = m_volume;
-    int mute = state.mute();
-    int pause = !state.autoStart();
-    // uiMode needs nothing here: this player never shows controls of its own.
-    for (int result : {mpv_set_property(m_mpv, "volume", MPV_FORMAT_DOUBLE, &volume),
-                       mpv_set_property(m_mpv, "mute", MPV_FORMAT_FLAG, &mute),
-                       mpv_set_property(m_mpv, "pause", MPV_FORMAT_FLAG, &pause)}) {
-        if (result < 0)
-            return fail(result);
-    }
+    m_mute = state.mute();
+    m_pause = !state.autoStart();
     return hr::ok;
 }
 
@@ -331,6 +290,13 @@ HResult MpvEngine::putUrl(const QString& location)
         m_location.clear();
         return stopPlayback(State::NothingToPlay);
     }
+    if (!startCore()) {
+        m_location.clear();
+        m_logReason = m_startError;
+        m_errorDescription = m_startError;
+        m_state = State::Failed;
+        return hr::fail;
+    }
     m_location = normalizedLocation(location);
     // Only the path's extension is looked at: anything else is libmpv's to open, and looked at only if it fails.
     m_viaPlaylist = isHttpLocation(m_location) && looksLikeAsx({}, {}, m_location);
@@ -370,11 +336,13 @@ HResult MpvEngine::startLoad(const QString& location)
     const QByteArray bytes = location.toUtf8();
     // How much of the stream is read to learn its codecs before playing. With the library's 5 s, MMS and RTSP
     // stations with video started after 4 and 3 s on loopback, with 1.5 s after about 1.5 s; an MP3 stream over
-    // http, though, started 0.3 s later with it, so it is for these schemes only.
+    // http, though, started 0.3 s later with it, so it is for these schemes only. Most of what remains is spent
+    // estimating the live video's frame rate, which playback takes from the timestamps anyway.
     const bool shortAnalysis = location.startsWith(QLatin1String("mms")) || location.startsWith(QLatin1String("rtsp"));
-    const char* command[] = {"loadfile", bytes.constData(), "replace",
-                             shortAnalysis ? "demuxer-lavf-analyzeduration=1.5" : nullptr, nullptr};
-    const int result = mpv_command_async(m_mpv, m_loadToken, command);
+    const char* command[] = {
+        "loadfile", bytes.constData(), "replace",
+        shortAnalysis ? "demuxer-lavf-analyzeduration=1.5,demuxer-lavf-o=[fpsprobesize=0]" : nullptr, nullptr};
+    const int result = m_api->command_async(m_mpv, m_loadToken, command);
     if (result < 0) {
         m_endError = result;
         return fail(result);
@@ -391,8 +359,10 @@ HResult MpvEngine::stopPlayback(State state)
     m_loadToken = ++m_tokenCounter; // a reply still on its way belongs to nothing now
     m_entryCount = 0;
     m_state = state;
+    if (!m_mpv)
+        return hr::ok;
     const char* command[] = {"stop", nullptr};
-    const int result = mpv_command_async(m_mpv, 0, command);
+    const int result = m_api->command_async(m_mpv, 0, command);
     return result < 0 ? fail(result) : hr::ok;
 }
 
@@ -444,7 +414,7 @@ void MpvEngine::openTimedOut()
     m_loadToken = ++m_tokenCounter;
     m_entryCount = 0;
     const char* command[] = {"stop", nullptr};
-    mpv_command_async(m_mpv, 0, command);
+    m_api->command_async(m_mpv, 0, command);
     m_logReason = QStringLiteral("Nothing playable arrived in %1 s").arg(openTimeoutMs / 1000);
     m_endError = 0;
     loadFailed();
@@ -501,7 +471,7 @@ QString MpvEngine::failureReason() const
     if (!m_logReason.isEmpty())
         return m_logReason;
     if (m_endError < 0)
-        return capitalized(QString::fromUtf8(mpv_error_string(m_endError)));
+        return capitalized(QString::fromUtf8(m_api->error_string(m_endError)));
     return QStringLiteral("Stream ended");
 }
 
@@ -519,14 +489,16 @@ HResult MpvEngine::getVolume(int* volume)
 HResult MpvEngine::putVolume(int volume)
 {
     m_volume = qBound(0, volume, 100);
+    if (!m_mpv)
+        return hr::ok;
     double value = m_volume;
-    const int result = mpv_set_property_async(m_mpv, 0, "volume", MPV_FORMAT_DOUBLE, &value);
+    const int result = m_api->set_property_async(m_mpv, 0, "volume", MPV_FORMAT_DOUBLE, &value);
     return result < 0 ? fail(result) : hr::ok;
 }
 
 HResult MpvEngine::fail(int mpvError)
 {
-    m_errorDescription = capitalized(QString::fromUtf8(mpv_error_string(mpvError)));
+    m_errorDescription = capitalized(QString::fromUtf8(m_api->error_string(mpvError)));
     return hr::fail;
 }
 
@@ -542,7 +514,7 @@ void MpvEngine::drainEvents()
 {
     m_wakeupQueued = false;
     for (;;) {
-        const mpv_event* event = mpv_wait_event(m_mpv, 0);
+        const mpv_event* event = m_api->wait_event(m_mpv, 0);
         if (event->event_id == MPV_EVENT_NONE)
             break;
         handleEvent(*event);
@@ -594,7 +566,7 @@ void MpvEngine::handleEvent(const mpv_event& event)
             m_playlistPlayed = true;
             // What the stream is decides what its end means; asked now, while this file is the one loaded.
             for (const char* name : {"file-size", "seekable", "file-format"})
-                mpv_get_property_async(m_mpv, m_loadToken, name, MPV_FORMAT_NODE);
+                m_api->get_property_async(m_mpv, m_loadToken, name, MPV_FORMAT_NODE);
         }
         return;
     case MPV_EVENT_GET_PROPERTY_REPLY:

@@ -5,51 +5,42 @@
 
 #include <QElapsedTimer>
 #include <QObject>
-#include <QOpenGLWidget>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
+#include <QWidget>
 
 #include <atomic>
 #include <memory>
 
 struct mpv_handle;
-struct mpv_render_context;
 struct mpv_event;
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QThread;
 
 namespace orvane {
 
-// Shows libmpv's video through the render API. It also renders while hidden: libmpv's video output waits for
-// each frame to be taken, and a window hidden in the tray gets no paint events.
-class MpvSurface : public QOpenGLWidget {
+// Where libmpv shows video: a native window of ours, black until a stream with a picture plays, into which libmpv
+// puts a window of its own. Mouse buttons pass through to us, so the player's menu opens over the video too.
+class MpvVideoArea : public QWidget {
     Q_OBJECT
 public:
-    MpvSurface(mpv_handle* mpv, QWidget* parent);
-    ~MpvSurface() override;
+    explicit MpvVideoArea(QWidget* parent);
 
-    // Frees the render context (it must go before the mpv core) and renders nothing from then on.
-    void detach();
-    // Video frames libmpv handed over so far, drawn or (while hidden) skipped.
-    quint64 framesTaken() const { return m_framesTaken; }
+signals:
+    // Once, when the area has been painted for the first time.
+    void firstPainted();
 
 protected:
-    void initializeGL() override;
-    void paintGL() override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
-    static void onRenderUpdate(void* surface);
-    void renderUpdate();
-    void renderFrame();
-    void releaseRenderContext();
-
-    mpv_handle* m_mpv;
-    mpv_render_context* m_render = nullptr;
-    std::atomic_bool m_updateQueued = false;
-    quint64 m_framesTaken = 0;
+    bool m_painted = false;
 };
+
+struct MpvApi;
 
 // The player engine over libmpv. Every call returns at once: loads and stops are asynchronous commands, and
 // what happens to a stream arrives as events, drained on the GUI thread, that set the state read by getStatus().
@@ -60,7 +51,8 @@ private:
 class MpvEngine : public QObject, public PlayerEngine {
     Q_OBJECT
 public:
-    // Null when libmpv can't be started.
+    // libmpv itself is opened and started later: on a thread of its own once the video area has been painted,
+    // or at the first call that needs it. Until then the program's windows are up and nothing waits for it.
     static std::unique_ptr<MpvEngine> create();
     ~MpvEngine() override;
 
@@ -95,7 +87,27 @@ private:
     enum class State { Ready, Connecting, Playing, Reconnecting, Stopped, Finished, NothingToPlay, Failed, Lost };
     enum class Fetch { None, Peek, Playlist };
 
-    explicit MpvEngine(mpv_handle* mpv);
+    // What a core is started with, taken on the GUI thread.
+    struct CoreSettings {
+        QByteArray window; // the video area's native window; empty for none
+        double volume = 100;
+        bool mute = false;
+        bool pause = false;
+    };
+    struct LoadedCore {
+        const MpvApi* api = nullptr;
+        mpv_handle* core = nullptr;
+        QString error;
+    };
+
+    MpvEngine() = default;
+    // Opens libmpv and starts a core on a thread of its own; the core is taken over here when it is up.
+    void preload();
+    // The core, started now if it isn't yet. False when libmpv can't be opened or started; the reason is kept.
+    bool startCore();
+    CoreSettings coreSettings() const;
+    static LoadedCore openCore(const CoreSettings& settings);
+    void adoptCore();
     static void onWakeup(void* engine);
     void drainEvents();
     void handleEvent(const mpv_event& event);
@@ -127,13 +139,20 @@ private:
     QString failureReason() const;
     HResult fail(int mpvError);
 
-    mpv_handle* m_mpv;
-    QPointer<MpvSurface> m_surface;
+    const MpvApi* m_api = nullptr;
+    mpv_handle* m_mpv = nullptr;
+    QString m_startError;
+    QThread* m_loader = nullptr;
+    LoadedCore m_loaded; // written by the loader thread, read here once it has finished
+    QPointer<MpvVideoArea> m_area;
     std::atomic_bool m_wakeupQueued = false;
 
     State m_state = State::Ready;
     QString m_location;
+    // The saved state's settings, handed to the core when it starts.
     int m_volume = 100;
+    bool m_mute = false;
+    bool m_pause = false;
     QString m_errorDescription;
 
     // The playlist entries of the current load: one, or those a playlist expanded into.

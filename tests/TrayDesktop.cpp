@@ -158,9 +158,11 @@ WId dockedTrayIcon(qint64 pid)
     IgnoreXErrors guard;
     const Window root = DefaultRootWindow(display());
     return findBelow(root, [&](Window w) {
-        // Qt marks its top-level windows for XEmbed too; the window manager's WM_STATE tells those apart.
+        // Qt marks all its windows for XEmbed: the window manager's WM_STATE tells top-levels apart, and a
+        // native child sits inside a window of the same program rather than in the tray's.
+        const Window parent = parentOf(w);
         return hasProperty(w, atom("_XEMBED_INFO")) && !hasProperty(w, atom("WM_STATE")) && ownedBy(w, pid) &&
-               parentOf(w) != root && isViewable(w);
+               parent != root && !ownedBy(parent, pid) && isViewable(w);
     });
 }
 

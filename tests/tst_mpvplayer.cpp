@@ -2,8 +2,10 @@
 // its null sink.
 #include "support/Rig.h"
 
+#include "player/MpvEngine.h"
 #include "player/WMPLib_TLB.h"
 
+#include <QMenu>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -59,11 +61,14 @@ private slots:
     void emptyLocation();
     void upperCaseScheme();
     void hiddenWindowKeepsSound();
+    void menuOpensOverVideo();
     void endedStreamReconnects();
 
 private:
     QString status() const { return m_player->status(); }
     bool statusStartsWith(const QString& prefix) const { return status().startsWith(prefix); }
+    // A local clip with a moving picture and a tone; empty when it could not be made.
+    QString videoClip();
 
     std::unique_ptr<TWindowsMediaPlayer> m_player;
     QTemporaryDir m_media;
@@ -170,15 +175,8 @@ void TestMpvPlayer::upperCaseScheme()
 // Hidden in the tray the window gets no paints; a clip with video must go on sounding all the same.
 void TestMpvPlayer::hiddenWindowKeepsSound()
 {
-    QVERIFY(m_media.isValid());
-    const QString clip = m_media.filePath(QStringLiteral("video.mkv"));
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                                            "testsrc=size=320x240:rate=25:duration=40", "-f", "lavfi", "-i",
-                                            "sine=f=660:d=40", "-c:v", "mpeg4", "-c:a", "mp2", clip});
-    QVERIFY(ffmpeg.waitForFinished(60000));
-    QCOMPARE(ffmpeg.exitCode(), 0);
-
+    const QString clip = videoClip();
+    QVERIFY(!clip.isEmpty());
     m_player->setURL(clip);
     QVERIFY(waitForSound(soundTimeoutMs));
     QTRY_VERIFY_WITH_TIMEOUT(statusStartsWith("Playing"), startTimeoutMs);
@@ -189,6 +187,46 @@ void TestMpvPlayer::hiddenWindowKeepsSound()
         QVERIFY2(level > soundLevel, qPrintable(QString::number(level)));
     }
     QVERIFY(statusStartsWith("Playing"));
+}
+
+// libmpv shows the picture in a window of its own inside the player; a right click there still opens our menu.
+void TestMpvPlayer::menuOpensOverVideo()
+{
+    const QString clip = videoClip();
+    QVERIFY(!clip.isEmpty());
+    QMenu menu;
+    menu.addAction(QStringLiteral("Close"));
+    m_player->setPopupMenu(&menu);
+    m_player->setURL(clip);
+    QTRY_VERIFY_WITH_TIMEOUT(statusStartsWith("Playing"), startTimeoutMs);
+    // The picture is up once libmpv's window is shown inside the player's area.
+    auto* area = m_player->findChild<MpvVideoArea*>();
+    QVERIFY(area);
+    QTRY_VERIFY_WITH_TIMEOUT(shownChildWindows(area->winId()) > 0, startTimeoutMs);
+
+    const QPoint centre = m_player->mapToGlobal(m_player->rect().center());
+    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"),
+                               {QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()),
+                                QStringLiteral("click"), QStringLiteral("3")}),
+             0);
+    QTRY_VERIFY_WITH_TIMEOUT(menu.isVisible(), 5000);
+    menu.close();
+}
+
+QString TestMpvPlayer::videoClip()
+{
+    if (!m_media.isValid())
+        return {};
+    const QString clip = m_media.filePath(QStringLiteral("video.mkv"));
+    if (QFile::exists(clip))
+        return clip;
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                                            "testsrc=size=320x240:rate=25:duration=40", "-f", "lavfi", "-i",
+                                            "sine=f=660:d=40", "-c:v", "mpeg4", "-c:a", "mp2", clip});
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
+        return {};
+    return clip;
 }
 
 // A live stream that ends is opened again; a new location cancels a pending retry at once.

@@ -70,10 +70,15 @@ public:
     // Right-clicks the icon and clicks the menu's item.
     bool chooseFromIconMenu(int item) const
     {
-        if (!clickAt(rootGeometry(icon()).center(), 3))
-            return false;
+        // On the rig a right click just after the window went to the tray at times opens no menu; as a user
+        // would, click again.
         WId menu = 0;
-        if (!waitFor([&] { return (menu = openPopupMenu(pid())) != 0; }, 5000))
+        for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
+            if (!clickAt(rootGeometry(icon()).center(), 3))
+                return false;
+            waitFor([&] { return (menu = openPopupMenu(pid())) != 0; }, 2000);
+        }
+        if (!menu)
             return false;
         return clickAt(menuItem(menu, item));
     }

@@ -197,4 +197,22 @@ WId trayOwner()
     return dpy ? XGetSelectionOwner(dpy, XInternAtom(dpy, "_NET_SYSTEM_TRAY_S0", False)) : 0;
 }
 
+int shownChildWindows(WId window)
+{
+    Display* dpy = display();
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!dpy || !XQueryTree(dpy, Window(window), &root, &parent, &children, &count))
+        return -1;
+    int shown = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(dpy, children[i], &attributes) && attributes.map_state != IsUnmapped)
+            ++shown;
+    }
+    if (children)
+        XFree(children);
+    return shown;
+}
+
 } // namespace orvane::test

@@ -38,5 +38,7 @@ QStringList wmState(WId window);   // _NET_WM_STATE atom names, e.g. "_NET_WM_ST
 bool isAbove(WId window);          // _NET_WM_STATE_ABOVE
 bool isHidden(WId window);         // _NET_WM_STATE_HIDDEN
 WId trayOwner();                   // owner of _NET_SYSTEM_TRAY_S0, 0 when there is no tray
+// Mapped windows directly inside a native window (Qt keeps an unmapped helper window in some); -1 on error.
+int shownChildWindows(WId window);
 
 } // namespace orvane::test
