@@ -194,6 +194,9 @@ MpvEngine::LoadedCore MpvEngine::openCore(const CoreSettings& settings)
         {"demuxer-max-bytes", "8MiB"},
         {"demuxer-max-back-bytes", "1MiB"},
         {"network-timeout", networkTimeout.constData()},
+        // A new station replaces the playing one at once: libmpv otherwise lets the old stream's demuxer finish
+        // its pending read first, up to a tenth of a second of silence on every switch.
+        {"demuxer-termination-timeout", "0"},
         // Software decoding only: probing hardware decoders' interop costs time and prints noise.
         {"hwdec", "no"},
         {"gpu-hwdec-interop", "no"},
