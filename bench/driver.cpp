@@ -9,13 +9,15 @@
 //   switch N URL1 URL2 -> N loads, alternately URL1 and URL2, each once the last one plays; then
 //                         "switched N FAILED RSS10_KB RSSN_KB" (RSS after the first 10 and after all N)
 //   quit
-// "ready PID" is printed once the main window is exposed.
+// "ready PID" is printed once the main window is exposed, then "engine NS RSS_KB" once the player is ready to play
+// (libmpv opened and its core started; CLOCK_MONOTONIC, and the RSS then), or "engine none" if not within 30 s.
 #include "app/OrvaneApplication.h"
 #include "app/TrayIcon.h"
 #include "app/Unit1.h"
 #include "control/Unit2.h"
 #include "player/WMPLib_TLB.h"
 
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -48,6 +50,19 @@ qint64 rssKb()
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+}
+
+// Whether libmpv's core runs in this process: its threads are named "mpv/...". They appear once the library is
+// loaded and the core created; the core's own initialisation may then still take a few milliseconds.
+bool mpvCoreRunning()
+{
+    QDirIterator tasks(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (tasks.hasNext()) {
+        QFile comm(tasks.next() + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().startsWith("mpv/"))
+            return true;
+    }
+    return false;
 }
 
 void reply(const QByteArray& text)
@@ -154,12 +169,27 @@ int main(int argc, char** argv)
     control_form = controlWindow.get();
     main_form->show();
 
+    // The player has no signal for being ready: its core's threads are looked for from the first exposure on.
+    // Bounded, so that a player that never starts does not keep this poll going through the idle measures.
+    QTimer engine;
+    QElapsedTimer lookingFor;
+    engine.setInterval(2);
+    QObject::connect(&engine, &QTimer::timeout, &engine, [&engine, &lookingFor] {
+        const bool running = mpvCoreRunning();
+        if (!running && lookingFor.elapsed() < 30000)
+            return;
+        engine.stop();
+        reply(running ? "engine " + QByteArray::number(monotonicNs()) + ' ' + QByteArray::number(rssKb())
+                      : QByteArray("engine none"));
+    });
     QTimer exposed;
-    QObject::connect(&exposed, &QTimer::timeout, &exposed, [&exposed] {
+    QObject::connect(&exposed, &QTimer::timeout, &exposed, [&exposed, &engine, &lookingFor] {
         if (!main_form->windowHandle() || !main_form->windowHandle()->isExposed())
             return;
         exposed.stop();
         reply("ready " + QByteArray::number(qint64(getpid())));
+        lookingFor.start();
+        engine.start();
     });
     exposed.start(5);
 

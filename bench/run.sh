@@ -25,8 +25,7 @@ if ! cmake -S "$root" -B "$build" -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDe
     exit 1
 fi
 ninja -C "$build" -j "${ORVANE_JOBS:-2}" orvane orvane_bench_driver orvane_bench_minimal orvane_bench_libmpv \
-    orvane_bench_listen orvane_bench_xwatch orvane_bench_chart orvane_bench_minimal_linked orvane_bench_minimal_gl \
-    orvane_bench_minimal_mpv
+    orvane_bench_listen orvane_bench_xwatch orvane_bench_chart orvane_bench_minimal_linked
 
 export PYTHONDONTWRITEBYTECODE=1
 echo "bench: running (load average now: $(cut -d' ' -f1-3 /proc/loadavg))" >&2
