@@ -346,6 +346,8 @@ class Bench:
             ports = {}
         if ports.get("mms"):
             kinds.append(("mms", "mms://127.0.0.1:%d/radio/rki.wma" % ports["mms"], None))
+            # A TV station over MMS: the same server, with a picture.
+            kinds.append(("mms video", "mms://127.0.0.1:%d/tv/live" % ports["mms"], None))
         else:
             self.notes.append("mms: the rig's MMS server did not start.")
         if ports.get("rtsp"):
@@ -512,7 +514,7 @@ class Bench:
         for label, options in self.PROBES:
             bare = self.bare(*VIDEO_WINDOW, *options)
             for kind, url, peer_url in kinds:
-                if kind not in ("rtsp", "HLS"):
+                if kind not in ("rtsp", "mms video", "HLS"):
                     continue
                 self.ttfs_driven(bare, peer_url or url)
                 values = [self.ttfs_driven(bare, peer_url or url) for _ in range(self.runs)]

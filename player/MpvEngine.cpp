@@ -165,10 +165,10 @@ MpvEngine::LoadedCore MpvEngine::openCore(const CoreSettings& settings)
     const QByteArray networkTimeout = QByteArray::number(networkTimeoutSeconds);
     const bool hasWindow = !settings.window.isEmpty();
     const char* const options[][2] = {
-        // Video goes into the area's window. Without one there is nowhere to show it, and none is decoded.
         {"vo", "gpu"},
         // Software OpenGL (a desktop without a GPU driver) still shows the picture.
         {"gpu-sw", "yes"},
+        // Video goes into the area's window. Without one there is nowhere to show it, and none is decoded.
         {"wid", hasWindow ? settings.window.constData() : nullptr},
         {"vid", hasWindow ? nullptr : "no"},
         // The mouse belongs to the program: libmpv's window takes no clicks and keeps the pointer as it is.
