@@ -138,10 +138,13 @@ void TestStreamKinds::plays()
         // libmpv opened no video output (and no OpenGL) for sound alone.
         QCOMPARE(shownChildWindows(area->winId()), 0);
     }
-    // Still sounding a while later: it plays, not just starts.
+    // Still sounding a while later: it plays, not just starts. A live server that falls behind for a moment (the
+    // rig's MMS server does, late in a long run) has the player refill its cache, and it says so.
     QTest::qWait(1000);
     QVERIFY(waitForSound(5000));
-    QVERIFY2(m_player->status().startsWith(QLatin1String("Playing")), qPrintable(m_player->status()));
+    const QString status = m_player->status();
+    QVERIFY2(status.startsWith(QLatin1String("Playing")) || status.startsWith(QLatin1String("Buffering (")),
+             qPrintable(status));
 }
 
 QTEST_MAIN(TestStreamKinds)
