@@ -155,6 +155,8 @@ struct Panel {
     {
         control->hide();
         QTRY_VERIFY(QGuiApplication::focusWindow() != control->windowHandle());
+        // Shown again before the window manager has taken the window off its list, it may not be activated.
+        QTRY_VERIFY(!test::inClientList(control->winId()));
     }
     bool showAndActivate()
     {
