@@ -21,7 +21,7 @@ constexpr int startTimeoutMs = 20000;
 constexpr int soundTimeoutMs = 15000;
 
 // The sink's level over the last part of a recording made while this thread's event loop keeps running
-// (the player renders video on it); negative when recording failed.
+// (the player's events are handled on it); negative when recording failed.
 double levelWithEventsRunning(int milliseconds)
 {
     constexpr int rate = 8000;
